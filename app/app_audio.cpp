@@ -53,9 +53,11 @@ void ChangeAGCState(int32_t state) {
 int SetAudioVolumeGain(int32_t volume, int32_t agc_state) {
     // 0..100 maps to 0..50 with AGC on and to 0..80 with AGC off (truncating).
     int32_t hw = agc_state == 1 ? volume / 2 : volume * 80 / 100;
-    tsdk_log(APP_PREFIX "Capture Volume Hardware Value set to %d .... UI value is %d .... AGC State is %s \n", hw,
-             volume, agc_state == 1 ? "AGC_ON" : "AGC_OFF");
-    return run_command("%s/amixer cset name='Capture Volume' %d, %d", getenv("TK_APP_HOME"), hw, hw);
+    tsdk_log(APP_PREFIX
+             "Capture Volume Hardware Value set to %d .... UI value is %d .... AGC State is %s \n",
+             hw, volume, agc_state == 1 ? "AGC_ON" : "AGC_OFF");
+    return run_command("%s/amixer cset name='Capture Volume' %d, %d", getenv("TK_APP_HOME"), hw,
+                       hw);
 }
 
 void Switch_Audio_Recording(void) {
@@ -63,7 +65,8 @@ void Switch_Audio_Recording(void) {
     App_Html_Path(path, "capturedAudio.pcm");
     if (AppContext.enable_audio_recording != 0 && previousDebugModeValue == 0) {
         previousDebugModeValue = AppContext.enable_audio_recording;
-        tsdk_log(APP_PREFIX "STARTING New Audio Recording ..... Will Overight any older recordings\n");
+        tsdk_log(APP_PREFIX
+                 "STARTING New Audio Recording ..... Will Overight any older recordings\n");
         audioDumpCount = 0;
         // Only the newest recording is written to and closed at shutdown, so an
         // earlier one's descriptor is closed here rather than leaked.
@@ -85,7 +88,9 @@ void Record_Audio_Period(const int16_t *samples, size_t bytes) {
     (void)written;
     audioDumpCount++;
     if (audioDumpCount > AppContext.total_samples_to_record) {
-        tsdk_log(APP_PREFIX "Audio Recording for debug stopped ... audio located at \\html\\capturedAudio.pcm \n");
+        tsdk_log(
+            APP_PREFIX
+            "Audio Recording for debug stopped ... audio located at \\html\\capturedAudio.pcm \n");
         audioDumpCount = 0;
         AppContext.enable_audio_recording = 0;
         previousDebugModeValue = 0;

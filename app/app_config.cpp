@@ -23,10 +23,14 @@ int32_t read_int(const char *text) {
 
 // The nine values in file order, by position.
 int32_t app_context::*const kConfigFields[] = {
-    &app_context::app_audio_level,        &app_context::detection_threshold,
-    &app_context::enable_agc,             &app_context::volume_gain,
-    &app_context::use_demo_soundpacks,    &app_context::enable_saturation,
-    &app_context::enable_audio_recording, &app_context::enable_zu_logging,
+    &app_context::app_audio_level,
+    &app_context::detection_threshold,
+    &app_context::enable_agc,
+    &app_context::volume_gain,
+    &app_context::use_demo_soundpacks,
+    &app_context::enable_saturation,
+    &app_context::enable_audio_recording,
+    &app_context::enable_zu_logging,
     &app_context::total_samples_to_record,
 };
 

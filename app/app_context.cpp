@@ -48,7 +48,9 @@ void App_Html_Path(char out[APP_PATH_SIZE], const char *name) {
 bool App_Home_Is_Usable(void) {
     const char *home = getenv("TK_APP_HOME");
     if (!home || !*home) {
-        fprintf(stderr, "sonivale: TK_APP_HOME is not set; it must name the application's home directory\n");
+        fprintf(
+            stderr,
+            "sonivale: TK_APP_HOME is not set; it must name the application's home directory\n");
         return false;
     }
     if (strlen(home) > kMaxHomeLength) {
@@ -58,8 +60,12 @@ bool App_Home_Is_Usable(void) {
     // The home is pasted into shell commands (amixer): allow only characters
     // that the shell takes literally.
     for (const char *p = home; *p; p++) {
-        if (!strchr("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789/._-+,:@%=", *p)) {
-            fprintf(stderr, "sonivale: TK_APP_HOME holds the character '%c', which the shell would interpret\n", *p);
+        if (!strchr("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789/._-+,:@%=",
+                    *p)) {
+            fprintf(
+                stderr,
+                "sonivale: TK_APP_HOME holds the character '%c', which the shell would interpret\n",
+                *p);
             return false;
         }
     }

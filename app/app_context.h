@@ -8,26 +8,26 @@
 
 #include "tsdk.h"
 
-#define APP_PATH_SIZE 256    // every application path is built into a buffer of this size
-#define APP_MAX_SOUNDPACKS 4 // the largest num_soundpacks of the five builds
+#define APP_PATH_SIZE 256     // every application path is built into a buffer of this size
+#define APP_MAX_SOUNDPACKS 4  // the largest num_soundpacks of the five builds
 #define APP_PREFIX "[Tarvik:sonivale] "
 
 struct app_context {
-    int32_t detection_threshold;    // sensitivity for every soundpack, 0..100
-    int32_t app_audio_level;        // trigger level for every soundpack, dB, -90..0
-    int32_t num_soundpacks;         // from the build data
-    int32_t frame_length;           // samples per engine frame
-    int32_t sample_rate;            // Hz
-    int32_t enable_zu_logging;      // 1: engine trace log
-    int32_t enable_agc;             // 1 on, 0 off, other: AGC left alone
-    int32_t volume_gain;            // capture volume as the user sees it, 0..100
-    int32_t enable_saturation;      // 1: clip detection and saturation reports
-    int32_t use_demo_soundpacks;    // non-zero: the build's test soundpacks
-    int32_t enable_audio_recording; // non-zero starts a recording; only 1 writes periods
-    int32_t total_samples_to_record;// recording limit, in audio periods
+    int32_t detection_threshold;      // sensitivity for every soundpack, 0..100
+    int32_t app_audio_level;          // trigger level for every soundpack, dB, -90..0
+    int32_t num_soundpacks;           // from the build data
+    int32_t frame_length;             // samples per engine frame
+    int32_t sample_rate;              // Hz
+    int32_t enable_zu_logging;        // 1: engine trace log
+    int32_t enable_agc;               // 1 on, 0 off, other: AGC left alone
+    int32_t volume_gain;              // capture volume as the user sees it, 0..100
+    int32_t enable_saturation;        // 1: clip detection and saturation reports
+    int32_t use_demo_soundpacks;      // non-zero: the build's test soundpacks
+    int32_t enable_audio_recording;   // non-zero starts a recording; only 1 writes periods
+    int32_t total_samples_to_record;  // recording limit, in audio periods
     char zu_log_path[APP_PATH_SIZE];
     int32_t spids[APP_MAX_SOUNDPACKS];
-    int32_t dump_fd;                // recording file descriptor; 0 = none
+    int32_t dump_fd;  // recording file descriptor; 0 = none
 };
 
 extern app_context AppContext;

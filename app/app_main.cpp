@@ -50,6 +50,9 @@ void Run_Audio_Loop(void) {
         tsdk_aperiod *period = tsdk_get_aperiod(actxt);
         if (!period) {
             tsdk_log(APP_PREFIX "ERROR: %s\n", tsdk_strerr());
+            // No period means no per-period flush: without this a stalled source
+            // would keep its reason in the stream buffer for as long as it lasts.
+            flush_log();
             sleep(1);  // interrupted early by a signal, which the next pass serves
             continue;
         }

@@ -23,7 +23,7 @@ tsdk_state tsdk = {nullptr};
 
 namespace {
 
-constexpr int kRate = 16000;              // Hz, the platform's capture rate
+constexpr int kRate = 16000;                  // Hz, the platform's capture rate
 constexpr size_t kDefaultPeriodBytes = 2048;  // 1024 samples = 64 ms
 
 enum at_end_mode { AT_END_STOP, AT_END_LOOP, AT_END_WAIT };
@@ -154,7 +154,9 @@ void tsdk_errlog(const char *fmt, ...) {
     va_end(ap);
 }
 
-const char *tsdk_strerr(void) { return last_error; }
+const char *tsdk_strerr(void) {
+    return last_error;
+}
 
 }  // extern "C"
 
@@ -169,11 +171,11 @@ struct tsdk_aperiod {
 
 struct tsdk_audio_ctx {
     // Source: whole decoded clip in memory, or a stream on standard input.
-    uint8_t *clip;     // S16 mono 16 kHz little-endian bytes (file source)
+    uint8_t *clip;  // S16 mono 16 kHz little-endian bytes (file source)
     size_t clip_bytes;
-    size_t pos;        // next byte of the clip
+    size_t pos;  // next byte of the clip
     bool from_stdin;
-    bool at_end;       // the source is exhausted (stop and wait modes)
+    bool at_end;  // the source is exhausted (stop and wait modes)
     at_end_mode end_mode;
     size_t period_bytes;
     bool realtime;
@@ -332,7 +334,9 @@ tsdk_audio_ctx *tsdk_audio_init(void) {
     }
     const char *src = getenv("TSDK_AUDIO");
     if (!src || !*src) {
-        set_error("no audio source: set TSDK_AUDIO to an audio file, or to - for raw S16_LE 16 kHz mono on standard input");
+        set_error(
+            "no audio source: set TSDK_AUDIO to an audio file, or to - for raw S16_LE 16 kHz mono "
+            "on standard input");
         return nullptr;
     }
     tsdk_audio_ctx *ctx = (tsdk_audio_ctx *)calloc(1, sizeof *ctx);
@@ -432,9 +436,13 @@ tsdk_aperiod *tsdk_get_aperiod(tsdk_audio_ctx *ctx) {
     return &ctx->period;
 }
 
-const int16_t *tsdk_aperiod_ptr(const tsdk_aperiod *period) { return period ? period->samples : nullptr; }
+const int16_t *tsdk_aperiod_ptr(const tsdk_aperiod *period) {
+    return period ? period->samples : nullptr;
+}
 
-size_t tsdk_aperiod_size(const tsdk_aperiod *period) { return period ? period->size : 0; }
+size_t tsdk_aperiod_size(const tsdk_aperiod *period) {
+    return period ? period->size : 0;
+}
 
 int tsdk_free_aperiod(tsdk_aperiod *period) {
     if (!period || !period->taken) {
@@ -480,7 +488,8 @@ int tsdk_event_send(const char *payload, int flags, size_t length) {
 
     cJSON *obj = cJSON_CreateObject();
     char *line = nullptr;
-    if (obj && cJSON_AddStringToObject(obj, "time", stamp) && cJSON_AddStringToObject(obj, "payload", text)) {
+    if (obj && cJSON_AddStringToObject(obj, "time", stamp) &&
+        cJSON_AddStringToObject(obj, "payload", text)) {
         line = cJSON_PrintUnformatted(obj);
     }
     cJSON_Delete(obj);

@@ -45,8 +45,8 @@ extern tsdk_state tsdk;
 typedef struct tsdk_audio_ctx tsdk_audio_ctx;
 typedef struct tsdk_aperiod tsdk_aperiod;
 
-int tsdk_init(tsdk_settings *settings);     /* 0 on success */
-int tsdk_deinit(tsdk_settings *settings);   /* 0 on success */
+int tsdk_init(tsdk_settings *settings);   /* 0 on success */
+int tsdk_deinit(tsdk_settings *settings); /* 0 on success */
 
 /* printf-style lines to the log; safe from several threads (one line at a time). */
 void tsdk_log(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
@@ -56,12 +56,12 @@ void tsdk_errlog(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 /* Text of the calling thread's last SDK error. */
 const char *tsdk_strerr(void);
 
-tsdk_audio_ctx *tsdk_audio_init(void);             /* null on failure */
-int tsdk_audio_deinit(tsdk_audio_ctx *ctx);        /* 0 on success */
+tsdk_audio_ctx *tsdk_audio_init(void);               /* null on failure */
+int tsdk_audio_deinit(tsdk_audio_ctx *ctx);          /* 0 on success */
 tsdk_aperiod *tsdk_get_aperiod(tsdk_audio_ctx *ctx); /* null when no period */
 const int16_t *tsdk_aperiod_ptr(const tsdk_aperiod *period);
 size_t tsdk_aperiod_size(const tsdk_aperiod *period); /* bytes of sample data */
-int tsdk_free_aperiod(tsdk_aperiod *period);       /* 0 on success */
+int tsdk_free_aperiod(tsdk_aperiod *period);          /* 0 on success */
 
 /* Raises a camera event with the payload's first length bytes; 0 on success. */
 int tsdk_event_send(const char *payload, int flags, size_t length);

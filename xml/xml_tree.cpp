@@ -22,7 +22,8 @@ xml_node *new_node(int32_t level, const char *name) {
     return n;
 }
 
-xml_node *append_node(xml_node *root, int32_t level, int32_t *node_count, const char *name, int *full) {
+xml_node *append_node(xml_node *root, int32_t level, int32_t *node_count, const char *name,
+                      int *full) {
     *full = 0;
     xml_node *parent = findPoint2Add(root, level - 1);
     if (!parent) return nullptr;
@@ -107,7 +108,8 @@ xml_node *addNode(xml_node *root, int32_t level, int32_t *node_count, const char
     return append_node(root, level, node_count, name, full);
 }
 
-xml_node *addEmptyNode(xml_node *root, int32_t level, int32_t *node_count, const char *name, int *full) {
+xml_node *addEmptyNode(xml_node *root, int32_t level, int32_t *node_count, const char *name,
+                       int *full) {
     xml_node *n = append_node(root, level, node_count, name, full);
     if (n) {
         n->closed = 1;

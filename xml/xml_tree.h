@@ -47,7 +47,8 @@ const char *parseXmlBuf(const char *pos, char name[XML_NAME_SIZE], char end_name
 // memory is short; null with *full = 0 when no open parent exists (node dropped).
 xml_node *addNode(xml_node *root, int32_t level, int32_t *node_count, const char *name, int *full);
 // The same for an empty element, created already closed with an empty value.
-xml_node *addEmptyNode(xml_node *root, int32_t level, int32_t *node_count, const char *name, int *full);
+xml_node *addEmptyNode(xml_node *root, int32_t level, int32_t *node_count, const char *name,
+                       int *full);
 
 // Closes the open element named name whose level is level + 1; stores text.
 xml_node *closeNode(xml_node *root, const char *name, int32_t level, const char *text);
