@@ -2,6 +2,7 @@
 // the debug recording, SDK faults and shutdown, observed through the log, the
 // stand-in amixer, the pid file, the recording and the exit status.
 #include <gtest/gtest.h>
+#include <dirent.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -354,6 +355,21 @@ TEST(AppProcess, RecordingValueTwoCreatesTheFileButWritesNothing) {
     EXPECT_NE(home.read("app.log").find("STARTING New Audio Recording"), std::string::npos);
 }
 
+// Descriptors of process pid open on path.
+int open_descriptors_to(pid_t pid, const std::string &path) {
+    std::string dir = "/proc/" + std::to_string(pid) + "/fd";
+    DIR *d = opendir(dir.c_str());
+    if (!d) return -1;
+    int n = 0;
+    while (struct dirent *e = readdir(d)) {
+        char target[512];
+        ssize_t len = readlink((dir + "/" + e->d_name).c_str(), target, sizeof target - 1);
+        if (len > 0 && std::string(target, (size_t)len) == path) n++;
+    }
+    closedir(d);
+    return n;
+}
+
 TEST(AppProcess, NewRecordingAfterTheLimitRestartsTheFile) {
     // Recording ends by itself after 1 period (limit 0: exactly one period); a
     // reconfiguration that reads 1 again starts a new one and empties the file.
@@ -367,6 +383,8 @@ TEST(AppProcess, NewRecordingAfterTheLimitRestartsTheFile) {
     kill(p.pid, SIGUSR1);
     ASSERT_TRUE(wait_for_text(home.path("app.log"), "DYNAMIC CONFIGURATION ENDED", 10));
     usleep(500000);
+    // The first recording's descriptor was closed when the second one began.
+    EXPECT_EQ(open_descriptors_to(p.pid, home.path("html/capturedAudio.pcm")), 1);
     kill(p.pid, SIGTERM);
     ASSERT_TRUE(p.wait(10));
     std::string log = home.read("app.log");
