@@ -7,6 +7,11 @@
 
 // Subcommands, one line each. Their functions live in zutool_<name>.cpp.
 static const zutool_command commands[] = {
+    {"sig", "SHA-256 digest, ECDSA signing and the engine's signature check", zutool_sig},
+    {"model", "build signed model blobs from JSON sources; inspect them", zutool_model},
+    {"spk", "pack soundpack archives; inspect and verify them", zutool_spk},
+    {"features", "print the front end's levels and features for a WAV file", zutool_features},
+    {"despike", "repair clicks in a WAV file with the spike remover", zutool_despike},
     {nullptr, nullptr, nullptr},
 };
 
@@ -29,7 +34,8 @@ bool zutool_wants_help(int argc, char **argv) {
 
 static void usage(FILE *out) {
     fputs("usage: zutool COMMAND [ARGS...]\n\ncommands:\n", out);
-    for (const zutool_command *c = commands; c->name; c++) fprintf(out, "  %-10s %s\n", c->name, c->summary);
+    for (const zutool_command *c = commands; c->name; c++)
+        fprintf(out, "  %-10s %s\n", c->name, c->summary);
     fputs("\n'zutool COMMAND --help' describes a command.\n", out);
 }
 
@@ -38,7 +44,8 @@ int main(int argc, char **argv) {
         usage(stderr);
         return 2;
     }
-    if (strcmp(argv[1], "-h") == 0 || strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "help") == 0) {
+    if (strcmp(argv[1], "-h") == 0 || strcmp(argv[1], "--help") == 0 ||
+        strcmp(argv[1], "help") == 0) {
         usage(stdout);
         return 0;
     }

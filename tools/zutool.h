@@ -9,6 +9,13 @@ struct zutool_command {
     int (*run)(int argc, char **argv);  // process exit status
 };
 
+// Subcommands.
+int zutool_sig(int argc, char **argv);
+int zutool_model(int argc, char **argv);
+int zutool_spk(int argc, char **argv);
+int zutool_features(int argc, char **argv);
+int zutool_despike(int argc, char **argv);
+
 // Prints "zutool: " and the formatted message on standard error; returns 2, the
 // exit status for a usage or input error.
 int zutool_fail(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
