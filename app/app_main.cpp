@@ -11,6 +11,7 @@
 #include "app_config.h"
 #include "app_context.h"
 #include "app_engine.h"
+#include "audio_level_service.h"
 
 namespace {
 
@@ -95,6 +96,9 @@ bool Start_Application(void) {
     if (!Parse_ZU_Configuration() || !Initialize_AudioSDK() || !Enable_ZU_Logging()) return false;
     ChangeAGCState(AppContext.enable_agc);
     SetAudioVolumeGain(AppContext.volume_gain, AppContext.enable_agc);
+    if (!Initilize_websockets()) {
+        tsdk_log(APP_PREFIX "Error creating thread for Audio Level .... Moving forward ...");
+    }
     char when[64];
     format_utc_now(when, sizeof when);
     tsdk_log(APP_PREFIX "---------- STARTING SONIVALE APPLICATION ON TIME %s ----------\n", when);
@@ -114,6 +118,9 @@ void Shutdown_Application(void) {
         tsdk_log(APP_PREFIX "tsdk_audio_deinit done \n");
     }
     actxt = nullptr;
+    // The stop signal also set force_exit_webserver, so the thread ends within
+    // one service pass.
+    Join_websockets();
     char pid_path[APP_PATH_SIZE];
     App_Html_Path(pid_path, "apppid");
     remove(pid_path);
@@ -130,6 +137,7 @@ void signal_handler(int sig) {
         config_change.store(1, std::memory_order_relaxed);
     } else {
         stop.store(1, std::memory_order_relaxed);
+        force_exit_webserver.store(1, std::memory_order_relaxed);
     }
 }
 

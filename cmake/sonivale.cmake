@@ -23,11 +23,20 @@ function(sonivale_host target)
   target_compile_options(${target} PRIVATE ${SONIVALE_WARNINGS})
 endfunction()
 
+# Tests that bind the audio-level service's fixed TCP port take this CTest
+# resource lock, so parallel ctest jobs never run two of them at once.
+set(SONIVALE_PORT_LOCK sonivale_port_7681)
+
 # A GoogleTest executable registered with CTest, every case labelled with its subsystem.
+# When the caller sets SONIVALE_TEST_LOCK, every case takes that resource lock.
 function(sonivale_test name label)
   add_executable(${name} ${ARGN})
   sonivale_host(${name})
   target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main)
   include(GoogleTest)
-  gtest_discover_tests(${name} PROPERTIES LABELS ${label} DISCOVERY_TIMEOUT 60)
+  set(props LABELS ${label})
+  if(SONIVALE_TEST_LOCK)
+    list(APPEND props RESOURCE_LOCK ${SONIVALE_TEST_LOCK})
+  endif()
+  gtest_discover_tests(${name} PROPERTIES ${props} DISCOVERY_TIMEOUT 60)
 endfunction()

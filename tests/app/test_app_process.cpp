@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app_runner.h"
+#include "../web/web_client.h"
 
 namespace {
 
@@ -143,6 +144,28 @@ TEST(AppProcess, PidFileHoldsThePidWhileRunning) {
     kill(p.pid, SIGTERM);
     ASSERT_TRUE(p.wait(10));
     EXPECT_FALSE(home.exists("html/apppid"));
+}
+
+TEST(AppProcess, ServesTheAudioLevelAndJoinsTheServiceAtShutdown) {
+    app_home home;
+    home.write_config(kValidConfig);
+    app_process p;
+    p.start(kGunshot, home, live_run());
+    ASSERT_TRUE(wait_for_text(home.path("app.log"), kStartLine, 10));
+    ASSERT_TRUE(webtest::wait_for_port(7681, 5000));
+    webtest::WsClient ws;
+    ASSERT_TRUE(ws.open(7681, "audio-level-reporter")) << ws.error;
+    // Nothing publishes a level yet but silence.
+    EXPECT_TRUE(ws.wait_for("-90", 3000));
+    kill(p.pid, SIGTERM);
+    EXPECT_TRUE(ws.wait_closed(3000));
+    ASSERT_TRUE(p.wait(10));
+    EXPECT_EQ(p.exit_code(), 0);
+    std::string log = home.read("app.log");
+    size_t thread_end = log.find(kPrefix + "Audio Level Indicator Thread Exiting ....\n");
+    ASSERT_NE(thread_end, std::string::npos) << log;
+    EXPECT_LT(thread_end, log.find(kPrefix + "Audio Level Thread Exited successfully\n"));
+    EXPECT_NE(p.out().find("Creating thread for Audio Level "), std::string::npos);
 }
 
 class StopSignal : public ::testing::TestWithParam<int> {};
