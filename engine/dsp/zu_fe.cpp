@@ -181,47 +181,49 @@ const int16_t (&cepstrum_dct)[16][16] = kCepstrumDct.v;
 const uint32_t (&exp2_frac_table)[64] = kExp2Frac.v;
 const uint32_t (&reciprocal_table)[16] = kReciprocal.v;
 
+namespace {
+
+// Analysis set-up for each supported frame length.
+struct fe_setup {
+    int32_t frame_length;  // samples
+    int32_t log2_frame_length;
+    const uint16_t *window;  // Q15 half window of length frame_length
+    int32_t band_count;
+    int32_t first_band_edge;  // 16.16 bins
+    int32_t flatness_start;   // 16.16 bins
+    int32_t flatness_band_count;
+    const uint16_t *filter_edges;
+    int32_t slope_low_bins;
+    uint32_t level_len;  // frames averaged by the level meter
+};
+
+const fe_setup kSetups[] = {
+    {128, 7, kKaiser256.v, 25, 131072 /* 2.0 */, 524288 /* 8.0 */, 15, filter_edges_128, 2, 63},
+    {256, 8, kKaiser512.v, 29, 131072 /* 2.0 */, 524288 /* 8.0 */, 19, filter_edges_256, 2, 63},
+    {512, 9, kKaiser1024.v, 34, 95108 /* 1.4512 */, 380436 /* 5.8050 */, 25, filter_edges_512, 1,
+     86},
+};
+
+}  // namespace
+
 int32_t zu_fe_init(zu_fe *fe, int32_t sample_rate, int32_t frame_length) {
     memset(fe, 0, sizeof *fe);
     fe->sample_rate = sample_rate;
     fe->frame_length = frame_length;
-    switch (frame_length) {
-        case 128:
-            fe->log2_frame_length = 7;
-            fe->window = kaiser_window_256;
-            fe->band_count = 25;
-            fe->first_band_edge = 131072;  // 2.0 bins
-            fe->flatness_start = 524288;   // 8.0 bins
-            fe->flatness_band_count = 15;
-            fe->filter_edges = filter_edges_128;
-            fe->slope_low_bins = 2;
-            fe->level_len = 63;
-            break;
-        case 256:
-            fe->log2_frame_length = 8;
-            fe->window = kaiser_window_512;
-            fe->band_count = 29;
-            fe->first_band_edge = 131072;  // 2.0 bins
-            fe->flatness_start = 524288;   // 8.0 bins
-            fe->flatness_band_count = 19;
-            fe->filter_edges = filter_edges_256;
-            fe->slope_low_bins = 2;
-            fe->level_len = 63;
-            break;
-        case 512:
-            fe->log2_frame_length = 9;
-            fe->window = kaiser_window_1024;
-            fe->band_count = 34;
-            fe->first_band_edge = 95108;  // 1.4512 bins
-            fe->flatness_start = 380436;  // 5.8050 bins
-            fe->flatness_band_count = 25;
-            fe->filter_edges = filter_edges_512;
-            fe->slope_low_bins = 1;
-            fe->level_len = 86;
-            break;
-        default:
-            return -1;
+    const fe_setup *setup = nullptr;
+    for (const fe_setup &c : kSetups) {
+        if (c.frame_length == frame_length) setup = &c;
     }
+    if (!setup) return -1;
+    fe->log2_frame_length = setup->log2_frame_length;
+    fe->window = setup->window;
+    fe->band_count = setup->band_count;
+    fe->first_band_edge = setup->first_band_edge;
+    fe->flatness_start = setup->flatness_start;
+    fe->flatness_band_count = setup->flatness_band_count;
+    fe->filter_edges = setup->filter_edges;
+    fe->slope_low_bins = setup->slope_low_bins;
+    fe->level_len = setup->level_len;
     // The harmonic sum reads power bins up to 3(K-1)+2; at very low rates that would run
     // past bin frame_length, and a rate of 0 would divide by zero.
     if (sample_rate <= 0 || 3 * harmonic_bins(sample_rate, frame_length) - 1 > frame_length) {
