@@ -112,26 +112,31 @@ TEST(AppProcess, RunsThroughTheClipAndExitsByItself) {
     EXPECT_NE(p.out().find("Audio SDK initialized "), std::string::npos);
 }
 
-TEST(AppProcess, WithoutHomeSaysSoAndStartsNothing) {
+TEST(AppProcess, AnUnusableHomeIsRefusedBeforeAnythingStarts) {
     app_home home;
-    app_process p;
-    p.start(kGunshot, home, fast_run({{"TK_APP_HOME", "<unset>"}}));
-    ASSERT_TRUE(p.wait(10));
-    EXPECT_NE(p.exit_code(), 0);
-    EXPECT_NE(p.err().find("TK_APP_HOME is not set"), std::string::npos);
-    EXPECT_FALSE(home.exists("app.log"));
-    EXPECT_EQ(p.out(), "");
-}
-
-TEST(AppProcess, RefusesAHomeTheShellWouldInterpret) {
-    app_home home;
-    app_process p;
-    p.start(kGunshot, home,
-            fast_run({{"TK_APP_HOME", home.dir + "/x;touch " + home.dir + "/pwned"}}));
-    ASSERT_TRUE(p.wait(10));
-    EXPECT_NE(p.exit_code(), 0);
-    EXPECT_NE(p.err().find("which the shell would interpret"), std::string::npos);
-    EXPECT_FALSE(home.exists("pwned"));
+    struct {
+        const char *name;
+        std::string value;  // TK_APP_HOME
+        const char *reason;
+    } cases[] = {
+        {"unset", "<unset>", "TK_APP_HOME is not set"},
+        {"empty", "", "TK_APP_HOME is not set"},
+        {"too_long", "/" + std::string(200, 'h'), "longer than 180 characters"},
+        {"shell_command", home.dir + "/x;touch " + home.dir + "/pwned",
+         "which the shell would interpret"},
+        {"space", home.dir + "/my home", "which the shell would interpret"},
+    };
+    for (const auto &c : cases) {
+        app_process p;
+        p.start(kGunshot, home, fast_run({{"TK_APP_HOME", c.value}}));
+        ASSERT_TRUE(p.wait(10)) << c.name;
+        EXPECT_NE(p.exit_code(), 0) << c.name;
+        EXPECT_NE(p.err().find(c.reason), std::string::npos) << c.name << ": " << p.err();
+        EXPECT_EQ(p.out(), "") << c.name;
+        EXPECT_FALSE(home.exists("app.log")) << c.name;
+        EXPECT_FALSE(home.exists("html/apppid")) << c.name;
+        EXPECT_FALSE(home.exists("pwned")) << c.name;
+    }
 }
 
 TEST(AppProcess, PidFileHoldsThePidWhileRunning) {
