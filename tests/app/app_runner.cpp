@@ -30,19 +30,11 @@ double now_s() {
 }  // namespace
 
 app_home::app_home() {
-    char tmpl[] = "/tmp/sonivale-app.XXXXXX";
-    if (!mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
-    dir = tmpl;
     mkdir((dir + "/html").c_str(), 0755);
     std::ofstream f(dir + "/amixer");
     f << "#!/bin/sh\nprintf '%s\\n' \"$*\" >> \"$(dirname \"$0\")/amixer.calls\"\n";
     f.close();
     chmod((dir + "/amixer").c_str(), 0755);
-}
-
-app_home::~app_home() {
-    std::string cmd = "rm -rf '" + dir + "'";
-    if (system(cmd.c_str()) != 0) fprintf(stderr, "could not remove %s\n", dir.c_str());
 }
 
 void app_home::write_config(const std::string &xml) const {

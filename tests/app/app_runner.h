@@ -10,11 +10,13 @@
 #include <string>
 #include <vector>
 
-struct app_home {
-    std::string dir;
+#include "test_support.h"
 
-    app_home();   // creates dir, dir/html and dir/amixer
-    ~app_home();  // removes it all
+struct app_home {
+    temp_dir tmp{"sonivale-app"};  // removed with everything in it
+    const std::string &dir = tmp.path;
+
+    app_home();  // creates dir/html and dir/amixer
 
     void write_config(const std::string &xml) const;  // html/configparams.xml
     std::string path(const std::string &name) const { return dir + "/" + name; }

@@ -11,6 +11,7 @@
 
 #include "app_config.h"
 #include "app_context.h"
+#include "test_support.h"
 
 namespace {
 
@@ -123,10 +124,7 @@ TEST(ConfigExtract, MissingChildrenKeepTheirValues) {
 class ConfigValidate : public ::testing::Test {
    protected:
     void SetUp() override {
-        char dir[] = "/tmp/sonivale-cfg.XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        dir_ = dir;
-        log_ = dir_ + "/app.log";
+        log_ = dir_.file("app.log");
         setenv("TSDK_LOG", log_.c_str(), 1);
         settings_.log_path = log_.c_str();
         ASSERT_EQ(tsdk_init(&settings_), 0);
@@ -134,8 +132,6 @@ class ConfigValidate : public ::testing::Test {
     void TearDown() override {
         tsdk_deinit(&settings_);
         unsetenv("TSDK_LOG");
-        std::string cmd = "rm -rf " + dir_;
-        ASSERT_EQ(system(cmd.c_str()), 0);
     }
     std::string log() {
         fflush(tsdk.log_file);
@@ -144,7 +140,8 @@ class ConfigValidate : public ::testing::Test {
         ss << f.rdbuf();
         return ss.str();
     }
-    std::string dir_, log_;
+    temp_dir dir_{"sonivale-cfg"};
+    std::string log_;
     tsdk_settings settings_ = {};
 };
 

@@ -14,26 +14,20 @@
 #include <vector>
 
 #include "tsdk.h"
+#include "test_support.h"
 
 namespace {
 
 class Tsdk : public ::testing::Test {
    protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/sonivale-sdk.XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
         for (const char *v : {"TSDK_LOG", "TSDK_AUDIO", "TSDK_PERIOD_BYTES", "TSDK_REALTIME",
                               "TSDK_AT_END", "TSDK_EVENTS", "TSDK_FAIL"})
             unsetenv(v);
         setenv("TSDK_REALTIME", "0", 1);
         setenv("TSDK_AT_END", "wait", 1);
     }
-    void TearDown() override {
-        std::string cmd = "rm -rf " + dir_;
-        ASSERT_EQ(system(cmd.c_str()), 0);
-    }
-    std::string path(const char *name) { return dir_ + "/" + name; }
+    std::string path(const char *name) { return dir_.file(name); }
     std::string read(const std::string &p) {
         std::ifstream f(p, std::ios::binary);
         std::stringstream ss;
@@ -66,7 +60,7 @@ class Tsdk : public ::testing::Test {
         }
         return out;
     }
-    std::string dir_;
+    temp_dir dir_{"sonivale-sdk"};
 };
 
 TEST_F(Tsdk, SixteenKilohertzMonoArrivesBitExactInPeriods) {

@@ -8,31 +8,22 @@
 #include <vector>
 
 #include "src/zu_file.h"
+#include "test_support.h"
 
 namespace {
 
 class ZuFile : public ::testing::Test {
    protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/zu_file_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-    }
-    void TearDown() override {
-        for (const std::string &f : made) unlink(f.c_str());
-        rmdir(dir.c_str());
-    }
     std::string make(const char *name, const std::vector<uint8_t> &bytes) {
         std::string path = dir + "/" + name;
         FILE *f = fopen(path.c_str(), "wb");
         EXPECT_NE(f, nullptr);
         if (!bytes.empty()) fwrite(bytes.data(), 1, bytes.size(), f);
         fclose(f);
-        made.push_back(path);
         return path;
     }
-    std::string dir;
-    std::vector<std::string> made;
+    temp_dir tmp{"zu_file"};
+    const std::string &dir = tmp.path;
 };
 
 TEST_F(ZuFile, MissingFileStoresNoneAndFails) {

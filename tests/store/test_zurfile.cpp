@@ -13,6 +13,7 @@
 
 #include "spk_write.h"
 #include "store/zurfile.h"
+#include "test_support.h"
 
 namespace {
 
@@ -58,16 +59,9 @@ std::vector<spk_entry> three_entries() {
 
 class Zurfile : public ::testing::Test {
    protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/zurfile_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-        path = dir + "/pack.spk";
-    }
+    void SetUp() override { path = tmp.file("pack.spk"); }
     void TearDown() override {
         if (z) zurfile_close(z);
-        unlink(path.c_str());
-        rmdir(dir.c_str());
     }
     // Writes the bytes to the archive file and opens it.
     int open(const bytes &archive) {
@@ -79,7 +73,9 @@ class Zurfile : public ::testing::Test {
         fclose(f);
         return zurfile_open(path.c_str(), &z);
     }
-    std::string dir, path;
+    temp_dir tmp{"zurfile"};
+    const std::string &dir = tmp.path;
+    std::string path;
     zurfile *z = nullptr;
 };
 

@@ -10,27 +10,16 @@
 #include <string>
 #include <vector>
 
+#include "test_support.h"
 #include "wycheproof_fixture.h"
 
 namespace {
 
-struct ToolRun {
-    int status;  // exit status
-    std::string out;
-};
+using ToolRun = command_result;
 
 // Runs zutool with the arguments (a shell command line); stderr is discarded.
 ToolRun zutool(const std::string &args) {
-    std::string cmd = std::string(ZUTOOL_PATH) + " " + args + " 2>/dev/null";
-    FILE *p = popen(cmd.c_str(), "r");
-    ToolRun run{-1, ""};
-    if (!p) return run;
-    char buf[256];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) run.out.append(buf, n);
-    int st = pclose(p);
-    run.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return run;
+    return run_command(std::string(ZUTOOL_PATH) + " " + args + " 2>/dev/null");
 }
 
 std::string hex(const std::vector<uint8_t> &v) {
@@ -45,15 +34,6 @@ std::string hex(const std::vector<uint8_t> &v) {
 
 class ZutoolSig : public ::testing::Test {
    protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/zutool_sig_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-    }
-    void TearDown() override {
-        std::string cmd = "rm -rf '" + dir + "'";
-        EXPECT_EQ(system(cmd.c_str()), 0);
-    }
     std::string write(const std::string &name, const std::vector<uint8_t> &data) {
         std::string path = dir + "/" + name;
         FILE *f = fopen(path.c_str(), "wb");
@@ -62,7 +42,8 @@ class ZutoolSig : public ::testing::Test {
         fclose(f);
         return path;
     }
-    std::string dir;
+    temp_dir tmp{"zutool_sig"};
+    const std::string &dir = tmp.path;
 };
 
 }  // namespace

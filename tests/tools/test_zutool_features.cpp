@@ -13,38 +13,17 @@
 
 #include "dsp/zu_fe.h"
 #include "dsp/zu_spike.h"
+#include "test_support.h"
 
 namespace {
 
-struct run_result {
-    int status;
-    std::string out;
-};
-
-run_result run_zutool(const std::string &args, bool merge_stderr = true) {
-    const std::string cmd = std::string(ZUTOOL_PATH) + " " + args + (merge_stderr ? " 2>&1" : "");
-    FILE *p = popen(cmd.c_str(), "r");
-    if (p == nullptr) return {-1, ""};
-    std::string out;
-    char buf[65536];
-    size_t got;
-    while ((got = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, got);
-    const int st = pclose(p);
-    return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, out};
+command_result run_zutool(const std::string &args, bool merge_stderr = true) {
+    return run_command(std::string(ZUTOOL_PATH) + " " + args + (merge_stderr ? " 2>&1" : ""));
 }
 
 class ZutoolFeatures : public ::testing::Test {
    protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/zutool_features_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-    }
-    void TearDown() override {
-        const std::string cmd = "rm -rf '" + dir_ + "'";
-        EXPECT_EQ(system(cmd.c_str()), 0);
-    }
-    std::string path(const char *name) const { return dir_ + "/" + name; }
+    std::string path(const char *name) const { return dir_.file(name); }
 
     // Writes samples (interleaved when channels > 1) with the given format.
     std::string write_wav(const char *name, const std::vector<int16_t> &x, int rate,
@@ -74,7 +53,7 @@ class ZutoolFeatures : public ::testing::Test {
         return x;
     }
 
-    std::string dir_;
+    temp_dir dir_{"zutool_features"};
 };
 
 std::vector<int16_t> test_samples(size_t n) {
@@ -108,7 +87,7 @@ TEST_F(ZutoolFeatures, LinesMatchTheFrontEnd) {
         const std::string wav = write_wav("in.wav", x, c.rate);
         std::string args = "features --frame-length " + std::to_string(c.n) + " ";
         if (c.spike) args += "--spike-removal ";
-        const run_result r = run_zutool(args + wav, false);
+        const command_result r = run_zutool(args + wav, false);
         ASSERT_EQ(r.status, 0) << r.out;
 
         zu_fe fe;
@@ -139,7 +118,7 @@ TEST_F(ZutoolFeatures, DespikeWritesRepairedSamples) {
     const std::vector<int16_t> x = test_samples(256 * 4 + 100);
     const std::string in = write_wav("in.wav", x, 16000);
     const std::string out = path("out.wav");
-    const run_result r = run_zutool("despike " + in + " " + out);
+    const command_result r = run_zutool("despike " + in + " " + out);
     ASSERT_EQ(r.status, 0) << r.out;
     int rate = 0;
     const std::vector<int16_t> got = read_wav(out, &rate);
@@ -188,12 +167,12 @@ TEST_F(ZutoolFeatures, RefusesUnsuitableInput) {
         {"despike " + good + " " + path("nodir/o.wav"), "cannot create"},
     };
     for (const auto &c : cases) {
-        const run_result r = run_zutool(c.args);
+        const command_result r = run_zutool(c.args);
         EXPECT_EQ(r.status, 2) << c.args << "\n" << r.out;
         EXPECT_NE(r.out.find(c.message), std::string::npos) << c.args << "\n" << r.out;
     }
     for (const char *cmd : {"features --help", "despike --help", "--help"}) {
-        const run_result r = run_zutool(cmd);
+        const command_result r = run_zutool(cmd);
         EXPECT_EQ(r.status, 0) << cmd;
         EXPECT_NE(r.out.find("usage"), std::string::npos) << cmd;
     }

@@ -13,28 +13,18 @@
 #include <vector>
 
 #include "model_blob.h"
+#include "test_support.h"
 #include "spk_write.h"
 
 namespace {
 
 using bytes = std::vector<uint8_t>;
 
-struct run_result {
-    int status;
-    std::string output;  // standard output and standard error
-};
+using run_result = command_result;
 
+// Runs zutool; the output holds standard output and standard error.
 run_result zutool(const std::string &args) {
-    std::string cmd = std::string(ZUTOOL_PATH) + " " + args + " 2>&1";
-    FILE *p = popen(cmd.c_str(), "r");
-    run_result r{-1, ""};
-    if (!p) return r;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
-    int st = pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
+    return run_command(std::string(ZUTOOL_PATH) + " " + args + " 2>&1");
 }
 
 bytes load(const std::string &path) {
@@ -55,28 +45,22 @@ uint32_t be32(const bytes &b, size_t at) {
 
 class ZutoolStore : public ::testing::Test {
    protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/zutool_store_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-    }
-    void TearDown() override { ASSERT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0); }
-    std::string in(const char *name) const { return dir + "/" + name; }
+    std::string in(const char *name) const { return tmp.file(name); }
     std::string example(const char *name) const { return std::string(EXAMPLES_DIR) + "/" + name; }
 
     // Builds both example models and packs them; returns the archive's path.
     std::string build_pack(const char *extra = "") {
         run_result r =
             zutool("model build " + example("example_tone.json") + " -o " + in("tone.bsmf"));
-        EXPECT_EQ(r.status, 0) << r.output;
+        EXPECT_EQ(r.status, 0) << r.out;
         r = zutool("model build " + example("example_knock.json") + " -o " + in("knock.bsmf"));
-        EXPECT_EQ(r.status, 0) << r.output;
+        EXPECT_EQ(r.status, 0) << r.out;
         r = zutool(std::string("spk pack -o ") + in("pack.spk") + " --name 'Test pack' " + extra +
                    " " + in("tone.bsmf") + " " + in("knock.bsmf"));
-        EXPECT_EQ(r.status, 0) << r.output;
+        EXPECT_EQ(r.status, 0) << r.out;
         return in("pack.spk");
     }
-    std::string dir;
+    temp_dir tmp{"zutool_store"};
 };
 
 TEST_F(ZutoolStore, BuiltAndPackedModelsVerify) {
@@ -84,18 +68,18 @@ TEST_F(ZutoolStore, BuiltAndPackedModelsVerify) {
         SCOPED_TRACE(form);
         std::string pack = build_pack(form);
         run_result r = zutool("spk verify " + pack);
-        EXPECT_EQ(r.status, 0) << r.output;
-        EXPECT_NE(r.output.find("ok (2 models"), std::string::npos) << r.output;
+        EXPECT_EQ(r.status, 0) << r.out;
+        EXPECT_NE(r.out.find("ok (2 models"), std::string::npos) << r.out;
         r = zutool("spk info " + pack);
-        EXPECT_EQ(r.status, 0) << r.output;
-        EXPECT_NE(r.output.find("\"Test pack\""), std::string::npos) << r.output;
-        EXPECT_NE(r.output.find("\"knock.bsmf\""), std::string::npos) << r.output;
-        EXPECT_NE(r.output.find("model \"example_knock\""), std::string::npos) << r.output;
+        EXPECT_EQ(r.status, 0) << r.out;
+        EXPECT_NE(r.out.find("\"Test pack\""), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("\"knock.bsmf\""), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("model \"example_knock\""), std::string::npos) << r.out;
     }
     run_result r = zutool("model info " + in("knock.bsmf"));
-    EXPECT_EQ(r.status, 0) << r.output;
-    EXPECT_NE(r.output.find("valid with this build's model key"), std::string::npos) << r.output;
-    EXPECT_NE(r.output.find("\"example_knock\""), std::string::npos) << r.output;
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("valid with this build's model key"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"example_knock\""), std::string::npos) << r.out;
 }
 
 // One changed byte anywhere in a model's signed part (or its signature) fails
@@ -124,25 +108,25 @@ TEST_F(ZutoolStore, OneChangedSignedByteFailsVerification) {
         a[entry + c.at] ^= 0x01;
         save(in("bad.spk"), a);
         run_result r = zutool("spk verify " + in("bad.spk"));
-        EXPECT_EQ(r.status, 1) << r.output;
-        EXPECT_NE(r.output.find("Adler-32 sum wrong"), std::string::npos) << r.output;
+        EXPECT_EQ(r.status, 1) << r.out;
+        EXPECT_NE(r.out.find("Adler-32 sum wrong"), std::string::npos) << r.out;
 
         spk_fix_sums(&a);
         save(in("bad.spk"), a);
         r = zutool("spk verify " + in("bad.spk"));
-        EXPECT_EQ(r.status, 1) << r.output;
-        EXPECT_NE(r.output.find("entry 1 \"knock.bsmf\": signature INVALID"), std::string::npos)
-            << r.output;
-        EXPECT_NE(r.output.find("entry 0 \"tone.bsmf\": ok"), std::string::npos) << r.output;
+        EXPECT_EQ(r.status, 1) << r.out;
+        EXPECT_NE(r.out.find("entry 1 \"knock.bsmf\": signature INVALID"), std::string::npos)
+            << r.out;
+        EXPECT_NE(r.out.find("entry 0 \"tone.bsmf\": ok"), std::string::npos) << r.out;
     }
     bytes a = good;
     a[entry + size + 4 + 1] ^= 0x20;  // first name character: 'e' becomes 'E'
     spk_fix_sums(&a);
     save(in("trailer.spk"), a);
     run_result r = zutool("spk verify " + in("trailer.spk"));
-    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(r.status, 0) << r.out;
     r = zutool("spk info " + in("trailer.spk"));
-    EXPECT_NE(r.output.find("model \"Example_knock\""), std::string::npos) << r.output;
+    EXPECT_NE(r.out.find("model \"Example_knock\""), std::string::npos) << r.out;
 }
 
 // A model signed with another key verifies only against that key's X:Y.
@@ -171,16 +155,16 @@ TEST_F(ZutoolStore, OwnKeyAndPublicKeyOption) {
 
     run_result r = zutool("model build " + example("example_tone.json") + " -o " + in("own.bsmf") +
                           " --key " + in("own.pem"));
-    ASSERT_EQ(r.status, 0) << r.output;
-    EXPECT_NE(r.output.find("does not verify with this build's model key"), std::string::npos);
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("does not verify with this build's model key"), std::string::npos);
     r = zutool("spk pack -o " + in("own.spk") + " --name Own " + in("own.bsmf"));
-    ASSERT_EQ(r.status, 0) << r.output;
+    ASSERT_EQ(r.status, 0) << r.out;
     r = zutool("spk verify " + in("own.spk"));
-    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_EQ(r.status, 1) << r.out;
     r = zutool("spk verify " + in("own.spk") + " --pubkey " + xy);
-    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(r.status, 0) << r.out;
     r = zutool("model info " + in("own.bsmf") + " --pubkey " + xy);
-    EXPECT_NE(r.output.find("valid with the given key"), std::string::npos) << r.output;
+    EXPECT_NE(r.out.find("valid with the given key"), std::string::npos) << r.out;
 }
 
 TEST_F(ZutoolStore, UsageAndInputErrors) {
@@ -221,8 +205,8 @@ TEST_F(ZutoolStore, UsageAndInputErrors) {
     };
     for (const auto &c : cases) {
         run_result r = zutool(c.args);
-        EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.output;
-        EXPECT_NE(r.output.find(c.says), std::string::npos) << c.args << "\n" << r.output;
+        EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.out;
+        EXPECT_NE(r.out.find(c.says), std::string::npos) << c.args << "\n" << r.out;
     }
 }
 

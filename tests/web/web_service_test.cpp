@@ -22,6 +22,7 @@
 #include "audio_level_service.h"
 #include "log_capture.h"
 #include "web_client.h"
+#include "test_support.h"
 
 namespace {
 
@@ -41,13 +42,8 @@ const std::string kExiting = "[Tarvik:sonivale] Audio Level Indicator Thread Exi
 constexpr auto kOnePassBound = ms(50 + 200);
 
 // A scratch directory removed at the end of the test.
-struct TempDir {
-    std::string path;
-    TempDir() {
-        char tmpl[] = "/tmp/sonivale-web-XXXXXX";
-        path = mkdtemp(tmpl);
-    }
-    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
+struct TempDir : temp_dir {
+    TempDir() : temp_dir("sonivale-web") {}
 };
 
 static void copy_file(const std::string &from, const std::string &to) {
